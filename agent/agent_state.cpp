@@ -1,0 +1,3 @@
+#include "agent/agent_state.h"
+
+AgentState agentState;
