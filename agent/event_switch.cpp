@@ -14,15 +14,18 @@ void switchMethodEvents(bool on) {
 void JNICALL onThreadStart(jvmtiEnv*, JNIEnv*, jthread thread) {
     lockAgent();
     switchMethodEvents(true);
-    noteThreadStart(agentState.recentStarts, hashOfObject(thread));
+    ThreadHash hash = 0;
+    if (hashOfEventThread(thread, &hash)) noteThreadStart(agentState.recentStarts, hash);
     unlockAgent();
 }
 
 void JNICALL onThreadEnd(jvmtiEnv*, JNIEnv* jni, jthread thread) {
     lockAgent();
-    ThreadHash hash = hashOfObject(thread);
-    removeThread(agentState.uidTable, hash);
-    releaseSnapshotsOf(jni, hash);
-    forgetPendingStartsOf(agentState.pendingStarts, hash);
+    ThreadHash hash = 0;
+    if (hashOfEventThread(thread, &hash)) {
+        removeThread(agentState.uidTable, hash);
+        releaseSnapshotsOf(jni, hash);
+        forgetPendingStartsOf(agentState.pendingStarts, hash);
+    }
     unlockAgent();
 }

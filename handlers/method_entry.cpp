@@ -9,7 +9,11 @@
 
 void JNICALL onMethodEntry(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method) {
     lockAgent();
-    MethodNames names = getMethodNames(method);
+    MethodNames names;
+    if (!getMethodNames(method, &names)) {
+        unlockAgent();
+        return;
+    }
     ThreadHash hash = hashOfObject(thread);
     onBeforeAdvice(thread, names.name, hash);
     onAfterAdvice(thread, names.name, hash);

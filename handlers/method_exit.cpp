@@ -10,7 +10,11 @@
 // An exit by exception is handled like a normal return.
 void JNICALL onMethodExit(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method, jboolean, jvalue) {
     lockAgent();
-    MethodNames names = getMethodNames(method);
+    MethodNames names;
+    if (!getMethodNames(method, &names)) {
+        unlockAgent();
+        return;
+    }
     ThreadHash hash = hashOfObject(thread);
 
     bool keepName = false;

@@ -14,8 +14,30 @@ jclass threadClass(JNIEnv* jni) {
         if (local == nullptr) abortOnToolError("FindClass", JVMTI_ERROR_INTERNAL);
         agentState.threadClass = static_cast<jclass>(newGlobalRef(jni, local));
         jni->DeleteLocalRef(local);
+        // Absent before JDK 21: the lookup then throws, which must not reach the application.
+        jclass virtualLocal = jni->FindClass("java/lang/BaseVirtualThread");
+        if (virtualLocal == nullptr) {
+            jni->ExceptionClear();
+        } else {
+            agentState.virtualThreadClass = static_cast<jclass>(newGlobalRef(jni, virtualLocal));
+            jni->DeleteLocalRef(virtualLocal);
+        }
     }
     return agentState.threadClass;
+}
+
+// Only a platform thread that has not run yet is really started. Virtual threads
+// report neither start nor end to the agent, so they would stay in the table for
+// good; a start on a thread that has run, or runs, throws and starts nothing.
+bool isUnstartedPlatformThread(JNIEnv* jni, jobject object) {
+    if (jni->IsInstanceOf(object, threadClass(jni)) != JNI_TRUE) return false;
+    if (agentState.virtualThreadClass != nullptr &&
+        jni->IsInstanceOf(object, agentState.virtualThreadClass) == JNI_TRUE) {
+        return false;
+    }
+    jint state = 0;
+    checkToolCall(agentState.jvmti->GetThreadState(object, &state), "GetThreadState");
+    return (state & (JVMTI_THREAD_STATE_ALIVE | JVMTI_THREAD_STATE_TERMINATED)) == 0;
 }
 
 // Slot 0 of a static or native start holds no thread; such a call starts nothing.
@@ -40,10 +62,10 @@ bool handOverAtStart(JNIEnv* jni, jthread caller, ThreadHash callerHash, const c
     if (isNoThreadSlot(error)) return false;
     checkToolCall(error, "GetLocalObject");
     if (started == nullptr) return false;
-    bool isThread = jni->IsInstanceOf(started, threadClass(jni)) == JNI_TRUE;
-    ThreadHash startedHash = isThread ? hashOfObject(started) : 0;
+    bool isStart = isUnstartedPlatformThread(jni, started);
+    ThreadHash startedHash = isStart ? hashOfObject(started) : 0;
     jni->DeleteLocalRef(started);
-    if (!isThread) return false;
+    if (!isStart) return false;
 
     propagateUid(agentState.uidTable, callerHash, startedHash);
     int status = insertThrContext(agentState.contextHistory, callerHash, startedHash, name);

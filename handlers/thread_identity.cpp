@@ -9,11 +9,21 @@ ThreadHash hashOfObject(jobject object) {
     return hash;
 }
 
-MethodNames getMethodNames(jmethodID method) {
-    MethodNames names{nullptr, nullptr, nullptr};
-    checkToolCall(agentState.jvmti->GetMethodName(method, &names.name, &names.signature, &names.genericSignature),
-                  "GetMethodName");
-    return names;
+bool getMethodNames(jmethodID method, MethodNames* names) {
+    *names = MethodNames{nullptr, nullptr, nullptr};
+    jvmtiError error = agentState.jvmti->GetMethodName(method, &names->name, &names->signature,
+                                                       &names->genericSignature);
+    if (error == JVMTI_ERROR_WRONG_PHASE) return false;
+    checkToolCall(error, "GetMethodName");
+    return true;
+}
+
+bool hashOfEventThread(jthread thread, ThreadHash* hash) {
+    *hash = 0;
+    jvmtiError error = agentState.jvmti->GetObjectHashCode(thread, hash);
+    if (error == JVMTI_ERROR_WRONG_PHASE) return false;
+    checkToolCall(error, "GetObjectHashCode");
+    return true;
 }
 
 void deallocate(void* memory) {

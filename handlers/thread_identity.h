@@ -15,8 +15,12 @@ struct MethodNames {
     char* genericSignature;   // null when the method has none
 };
 
-// "GetMethodName" on failure.
-MethodNames getMethodNames(jmethodID method);
+// False once the VM has entered its dead phase: a handler that was already on its
+// way then stops quietly rather than turn a clean shutdown into a failure.
+// Any other failure ends the process ("GetMethodName").
+bool getMethodNames(jmethodID method, MethodNames* names);
+// The same for the hash of an event's thread ("GetObjectHashCode").
+bool hashOfEventThread(jthread thread, ThreadHash* hash);
 // Gives the strings back, name first; a name kept by the history stays.
 void releaseMethodNames(const MethodNames& names, bool keepName);
 // Gives one block of tool-interface memory back ("Deallocate" on failure).
