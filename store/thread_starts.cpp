@@ -14,26 +14,32 @@ bool wasStartedRecently(const RecentStarts& recent, ThreadHash hash) {
 }
 
 void pushPendingStart(PendingStarts& pending, ThreadHash caller, ThreadHash started) {
-    pending.entries[pending.next % PENDING_START_COUNT] = PendingStart{caller, started};
-    pending.next = (pending.next + 1) % PENDING_START_COUNT;
+    PendingStart* room = &pending.entries[0];
+    for (PendingStart& entry : pending.entries) {
+        if (entry.caller == 0) {
+            room = &entry;
+            break;
+        }
+        if (entry.age < room->age) room = &entry;
+    }
+    *room = PendingStart{caller, started, ++pending.pushes};
 }
 
 bool popPendingStart(PendingStarts& pending, ThreadHash caller, ThreadHash* started) {
     if (caller == 0) return false;
-    for (int age = 1; age <= PENDING_START_COUNT; ++age) {
-        PendingStart& entry = pending.entries[(pending.next + PENDING_START_COUNT - age) % PENDING_START_COUNT];
-        if (entry.caller == caller) {
-            *started = entry.started;
-            entry = PendingStart{0, 0};
-            return true;
-        }
+    PendingStart* newest = nullptr;
+    for (PendingStart& entry : pending.entries) {
+        if (entry.caller == caller && (newest == nullptr || entry.age > newest->age)) newest = &entry;
     }
-    return false;
+    if (newest == nullptr) return false;
+    *started = newest->started;
+    *newest = PendingStart{0, 0, 0};
+    return true;
 }
 
 void forgetPendingStartsOf(PendingStarts& pending, ThreadHash caller) {
     if (caller == 0) return;
     for (PendingStart& entry : pending.entries) {
-        if (entry.caller == caller) entry = PendingStart{0, 0};
+        if (entry.caller == caller) entry = PendingStart{0, 0, 0};
     }
 }

@@ -15,11 +15,14 @@ struct RecentStarts {
 struct PendingStart {
     ThreadHash caller;    // 0: entry unused
     ThreadHash started;
+    unsigned age;         // order of the pushes: a larger one is newer
 };
 
+// A start call that never returns (its exit came while method events were off)
+// leaves its entry behind, so when all are in use the oldest makes room.
 struct PendingStarts {
     PendingStart entries[PENDING_START_COUNT];
-    unsigned next;   // where the next hand-over is written; the oldest is overwritten
+    unsigned pushes;
 };
 
 void noteThreadStart(RecentStarts& recent, ThreadHash hash);

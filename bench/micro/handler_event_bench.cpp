@@ -145,7 +145,7 @@ struct Scene {
     // The caller's hand-over at a Thread start, as its entry left it: on a full ring the oldest.
     void pendHandOver() {
         PendingStarts& pending = agentState.pendingStarts;
-        if (full) pending.entries[pending.next % PENDING_START_COUNT] = PendingStart{callerHash, childHash};
+        if (full) pending.entries[0] = PendingStart{callerHash, childHash, 1};   // the first push of the ring
         else pushPendingStart(pending, callerHash, childHash);
     }
 

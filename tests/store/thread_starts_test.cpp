@@ -87,6 +87,19 @@ TEST(PendingStarts, MoreThan64EvictTheOldest) {
     EXPECT_EQ(popAll(pending, 9).size(), static_cast<std::size_t>(PENDING_START_COUNT)) << "91 was evicted";
 }
 
+// Room freed by pops is used again before any live hand-over is pushed out.
+TEST(PendingStarts, ALiveHandOverOutlastsManyFinishedOnes) {
+    PendingStarts pending{};
+    ThreadHash started = 0;
+    pushPendingStart(pending, 8, 81);
+    for (ThreadHash i = 1; i < PENDING_START_COUNT; ++i) pushPendingStart(pending, 7, 700 + i);
+    for (int round = 0; round < 3 * PENDING_START_COUNT; ++round) {
+        ASSERT_TRUE(popPendingStart(pending, 7, &started));
+        pushPendingStart(pending, 7, 799);
+    }
+    EXPECT_EQ(popAll(pending, 8), (std::vector<ThreadHash>{81}));
+}
+
 TEST(PendingStarts, ForgettingACallerDropsAllItsHandOversOnly) {
     PendingStarts pending{};
     pushPendingStart(pending, 7, 71);
