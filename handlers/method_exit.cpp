@@ -2,30 +2,25 @@
 
 #include "agent/agent_state.h"
 #include "agent/event_switch.h"
-#include "agent/fatal_report.h"
 #include "handlers/notify_road.h"
 #include "handlers/start_road.h"
 #include "handlers/thread_identity.h"
 
 // An exit by exception is handled like a normal return.
 void JNICALL onMethodExit(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID method, jboolean, jvalue) {
-    lockAgent();
-    MethodNames names;
-    if (!getMethodNames(method, &names)) {
-        unlockAgent();
-        return;
-    }
-    ThreadHash hash = hashOfObject(thread);
+    MethodEvent event;
+    if (!beginMethodEvent(thread, method, &event)) return;
+    const char* name = event.names.name;
+    ThreadHash hash = event.threadHash;
 
     bool keepName = false;
-    if (isNamed(names.name, "start")) {
+    if (isNamed(name, "start")) {
         if (isThreadClassMethod(jni, method)) switchAfterStart(hash);
-    } else if (isNotifyName(names.name)) {
+    } else if (isNotifyName(name)) {
         if (lookupUid(agentState.uidTable, hash) != 0) {
-            keepName = handOverToWokenThreads(jni, thread, hash, names.name);
+            keepName = handOverToWokenThreads(jni, thread, hash, name);
             switchMethodEvents(false);
         }
     }
-    releaseMethodNames(names, keepName);
-    unlockAgent();
+    endMethodEvent(event, keepName);
 }

@@ -9,13 +9,26 @@ ThreadHash hashOfObject(jobject object) {
     return hash;
 }
 
-bool getMethodNames(jmethodID method, MethodNames* names) {
-    *names = MethodNames{nullptr, nullptr, nullptr};
-    jvmtiError error = agentState.jvmti->GetMethodName(method, &names->name, &names->signature,
-                                                       &names->genericSignature);
-    if (error == JVMTI_ERROR_WRONG_PHASE) return false;
+bool beginMethodEvent(jthread thread, jmethodID method, MethodEvent* event) {
+    lockAgent();
+    MethodNames& names = event->names;
+    names = MethodNames{nullptr, nullptr, nullptr};
+    jvmtiError error = agentState.jvmti->GetMethodName(method, &names.name, &names.signature,
+                                                       &names.genericSignature);
+    if (error == JVMTI_ERROR_WRONG_PHASE) {
+        unlockAgent();
+        return false;
+    }
     checkToolCall(error, "GetMethodName");
+    event->threadHash = hashOfObject(thread);
     return true;
+}
+
+void endMethodEvent(const MethodEvent& event, bool keepName) {
+    if (!keepName) deallocate(event.names.name);
+    deallocate(event.names.signature);
+    deallocate(event.names.genericSignature);
+    unlockAgent();
 }
 
 bool hashOfEventThread(jthread thread, ThreadHash* hash) {
@@ -28,10 +41,4 @@ bool hashOfEventThread(jthread thread, ThreadHash* hash) {
 
 void deallocate(void* memory) {
     checkToolCall(agentState.jvmti->Deallocate(static_cast<unsigned char*>(memory)), "Deallocate");
-}
-
-void releaseMethodNames(const MethodNames& names, bool keepName) {
-    if (!keepName) deallocate(names.name);
-    deallocate(names.signature);
-    deallocate(names.genericSignature);
 }

@@ -15,14 +15,22 @@ struct MethodNames {
     char* genericSignature;   // null when the method has none
 };
 
-// False once the VM has entered its dead phase: a handler that was already on its
-// way then stops quietly rather than turn a clean shutdown into a failure.
-// Any other failure ends the process ("GetMethodName").
-bool getMethodNames(jmethodID method, MethodNames* names);
-// The same for the hash of an event's thread ("GetObjectHashCode").
+struct MethodEvent {
+    MethodNames names;
+    ThreadHash threadHash;
+};
+
+// The opening of every method event: takes the agent lock, names the method
+// ("GetMethodName") and hashes its thread ("GetObjectHashCode"). False, with the
+// lock given back, once the VM has entered its dead phase: a handler that was
+// already on its way then stops quietly rather than turn a clean shutdown into
+// a failure.
+bool beginMethodEvent(jthread thread, jmethodID method, MethodEvent* event);
+// The close: gives the strings back, name first (unless the history keeps it),
+// then the lock.
+void endMethodEvent(const MethodEvent& event, bool keepName);
+// The hash of a thread event's thread; false once the VM is dead, as above.
 bool hashOfEventThread(jthread thread, ThreadHash* hash);
-// Gives the strings back, name first; a name kept by the history stays.
-void releaseMethodNames(const MethodNames& names, bool keepName);
 // Gives one block of tool-interface memory back ("Deallocate" on failure).
 void deallocate(void* memory);
 
