@@ -123,11 +123,12 @@ struct FakeJvm::Impl {
     std::map<std::string, Rule> rules;
     std::vector<Call> log;
     std::vector<std::string> problems;
-    long failureAt = -1;
+    long failureAt = -1;       // the first injected failure that fired
+    long lastFailureAt = -1;   // the latest: in a death test, the one that ended the process
     bool recording = true;
     bool reuseRefs = false;
     bool nullEnv = false;
-    std::uint64_t nextDelivery = 0;
+    std::atomic<std::uint64_t> nextDelivery{0};   // deliveries come from several OS threads
     jint nextHash = 0x1000;
     ObjectId objectClassId = NO_OBJECT;
     ObjectId threadClassId = NO_OBJECT;
@@ -171,6 +172,7 @@ struct FakeJvm::Impl {
         jint error = rule->second.error;
         rules.erase(rule);
         if (failureAt < 0) failureAt = static_cast<long>(log.size()) - 1;
+        lastFailureAt = static_cast<long>(log.size()) - 1;
         return error;
     }
 
@@ -904,10 +906,26 @@ std::vector<std::string> FakeJvm::callsAfterFailure() const {
     }
     return texts;
 }
+std::vector<std::string> FakeJvm::callsAfterLastFailure() const {
+    Impl::Lock lock(impl_->mutex);
+    std::vector<std::string> texts;
+    if (impl_->lastFailureAt < 0) return texts;
+    for (std::size_t i = static_cast<std::size_t>(impl_->lastFailureAt) + 1; i < impl_->log.size(); ++i) {
+        texts.push_back(impl_->log[i].name + "(" + impl_->log[i].args + ")");
+    }
+    return texts;
+}
+std::string FakeJvm::lastFailedCall() const {
+    Impl::Lock lock(impl_->mutex);
+    if (impl_->lastFailureAt < 0 || static_cast<std::size_t>(impl_->lastFailureAt) >= impl_->log.size()) return "";
+    const Impl::Call& call = impl_->log[static_cast<std::size_t>(impl_->lastFailureAt)];
+    return call.name + "(" + call.args + ")";
+}
 void FakeJvm::clearCalls() {
     Impl::Lock lock(impl_->mutex);
     impl_->log.clear();
     impl_->failureAt = -1;
+    impl_->lastFailureAt = -1;
 }
 void FakeJvm::recordCalls(bool on) {
     Impl::Lock lock(impl_->mutex);
@@ -967,20 +985,26 @@ bool heapAllocationFails(const char* function) {
         FakeJvm::Impl::Lock lock(heapImpl->mutex);
         heapImpl->log.push_back(FakeJvm::Impl::Call{function, "fails"});
         if (heapImpl->failureAt < 0) heapImpl->failureAt = static_cast<long>(heapImpl->log.size()) - 1;
+        heapImpl->lastFailureAt = static_cast<long>(heapImpl->log.size()) - 1;
     }
     return true;
 }
 
 int exitReportFd = -1;
+int failedCallFd = -1;
 FakeJvm* exitReportFake = nullptr;
 
-// Runs at exit in a death test's child: the calls made after the injected failure.
+void writeLine(int fd, const std::string& text) {
+    std::string line = text + "\n";
+    if (write(fd, line.data(), line.size()) < 0) return;
+}
+
+// Runs at exit in a death test's child: the call the last injected failure fired on (the
+// one that ended the process; an earlier one was answered quietly), and the calls after it.
 void reportCallsAfterFailure() {
     if (exitReportFake == nullptr || exitReportFd < 0) return;
-    for (const std::string& call : exitReportFake->callsAfterFailure()) {
-        std::string line = call + "\n";
-        if (write(exitReportFd, line.data(), line.size()) < 0) break;
-    }
+    if (failedCallFd >= 0) writeLine(failedCallFd, exitReportFake->lastFailedCall());
+    for (const std::string& call : exitReportFake->callsAfterLastFailure()) writeLine(exitReportFd, call);
 }
 
 std::string readAll(int fd) {
@@ -1000,8 +1024,15 @@ int temporaryFile() {
 
 }  // namespace
 
-void expectFatal(FakeJvm& fk, const std::function<void()>& body, const std::string& stdoutText, FatalSink sink) {
-    GTEST_FLAG_SET(death_test_style, "fast");   // the child must share the open file or pipe
+namespace {
+
+void runFatal(FakeJvm& fk, const std::string* failedCall, const std::function<void()>& body,
+              const std::string& stdoutText, FatalSink sink) {
+    // The child must share the open file or pipe, so it is forked, not run afresh. That is safe
+    // here: no test runs threads of its own around a death test. Under the sanitizers a report
+    // in the child changes its exit status (ThreadSanitizer 66, AddressSanitizer 1), which the
+    // check for 255 then catches.
+    GTEST_FLAG_SET(death_test_style, "fast");
     int out[2] = {-1, -1};
     if (sink == FatalSink::Pipe) {
         ASSERT_EQ(pipe(out), 0);
@@ -1011,11 +1042,14 @@ void expectFatal(FakeJvm& fk, const std::function<void()>& body, const std::stri
     }
     int after = temporaryFile();
     ASSERT_GE(after, 0);
+    int failed = temporaryFile();
+    ASSERT_GE(failed, 0);
     EXPECT_EXIT(
         {
             std::fflush(stdout);
             dup2(out[1], STDOUT_FILENO);
             exitReportFd = after;
+            failedCallFd = failed;
             exitReportFake = &fk;
             std::atexit(reportCallsAfterFailure);
             body();
@@ -1025,8 +1059,23 @@ void expectFatal(FakeJvm& fk, const std::function<void()>& body, const std::stri
     EXPECT_EQ(readAll(out[0]), stdoutText);
     std::string later = readAll(after);
     EXPECT_EQ(later, "") << "tool calls after the injected failure";
+    if (failedCall != nullptr) {
+        EXPECT_EQ(readAll(failed), *failedCall + "\n") << "the call the failure fired on";
+    }
     close(out[0]);
     close(after);
+    close(failed);
+}
+
+}  // namespace
+
+void expectFatal(FakeJvm& fk, const std::function<void()>& body, const std::string& stdoutText, FatalSink sink) {
+    runFatal(fk, nullptr, body, stdoutText, sink);
+}
+
+void expectFatalAt(FakeJvm& fk, const std::string& failedCall, const std::function<void()>& body,
+                   const std::string& stdoutText, FatalSink sink) {
+    runFatal(fk, &failedCall, body, stdoutText, sink);
 }
 
 void resetAgentState() {

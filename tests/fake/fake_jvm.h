@@ -64,7 +64,10 @@
 //   Every call is recorded in order as "Function(key args)" (objects by name, memory blocks
 //   as kind:method or kind:object, e.g. "Deallocate(generic:start)", "Deallocate(null)").
 //   calls(), callsOf(function), clearCalls(); recordCalls(false) for long runs.
-//   callsAfterFailure(): the calls made after the first injected failure fired.
+//   callsAfterFailure(): the calls made after the first injected failure fired;
+//   callsAfterLastFailure() the same after the latest one, lastFailedCall() the call that one
+//   fired on ("" before any), e.g. "Deallocate(notify_waiters:lock)", or "calloc(fails)" for
+//   a heap allocation.
 //   reuseDeadRefs(true) recycles dead reference handles (long runs; stale use then goes
 //   unnoticed, as on a real VM).
 //
@@ -74,7 +77,9 @@
 //   "main" started (so method events are on, as in a JVM) and the call log cleared; uidOf(),
 //   expectClean(). expectFatal(body, stdoutText[, FatalSink::Pipe]) runs body in a death test
 //   with stdout on a temporary file (or a pipe) and checks the exact text, exit status 255 and
-//   that no tool call followed the injected failure.
+//   that no tool call followed the injected failure (with several, the last to fire, which
+//   ended the process). expectFatalAt(failedCall, body, stdoutText) also checks which call that
+//   failure fired on, as lastFailedCall() writes it.
 #pragma once
 
 #include <jni.h>
@@ -173,6 +178,8 @@ public:
     std::vector<std::string> calls() const;
     std::vector<std::string> callsOf(const std::string& function) const;
     std::vector<std::string> callsAfterFailure() const;
+    std::vector<std::string> callsAfterLastFailure() const;
+    std::string lastFailedCall() const;
     void clearCalls();
     void recordCalls(bool on);
     void reuseDeadRefs(bool on);
@@ -195,9 +202,12 @@ private:
 enum class FatalSink { File, Pipe };
 
 // Runs body in a death test with stdout sent to sink; expects exit status 255, exactly
-// stdoutText on stdout, and no tool call after the failure that fake injected.
+// stdoutText on stdout, and no tool call after the (last) failure that fake injected.
 void expectFatal(FakeJvm& fk, const std::function<void()>& body, const std::string& stdoutText,
                  FatalSink sink = FatalSink::File);
+// The same, and that failure fired on exactly failedCall.
+void expectFatalAt(FakeJvm& fk, const std::string& failedCall, const std::function<void()>& body,
+                   const std::string& stdoutText, FatalSink sink = FatalSink::File);
 
 // Zeroes the agent's process-wide state, as at process start, first freeing the records
 // and queue nodes a previous test's agent kept.
@@ -212,6 +222,10 @@ protected:
     void expectFatal(const std::function<void()>& body, const std::string& stdoutText,
                      FatalSink sink = FatalSink::File) {
         fake::expectFatal(fk, body, stdoutText, sink);
+    }
+    void expectFatalAt(const std::string& failedCall, const std::function<void()>& body,
+                       const std::string& stdoutText, FatalSink sink = FatalSink::File) {
+        fake::expectFatalAt(fk, failedCall, body, stdoutText, sink);
     }
 };
 

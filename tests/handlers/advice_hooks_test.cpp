@@ -64,6 +64,8 @@ struct RefusedSlot {
     const char* line;
 };
 
+// A misdeclared advice method: the answers a Thread start takes for "no thread in slot 0"
+// end the process here. An absent slot is among the fatal paths in handler_fatal_test.
 class AdviceSlotDeathTest : public AdviceHooksTest, public ::testing::WithParamInterface<RefusedSlot> {};
 
 TEST_P(AdviceSlotDeathTest, ARefusedReadOrWriteIsFatal) {
@@ -74,10 +76,8 @@ TEST_P(AdviceSlotDeathTest, ARefusedReadOrWriteIsFatal) {
 INSTANTIATE_TEST_SUITE_P(
     Frames, AdviceSlotDeathTest,
     ::testing::Values(
-        RefusedSlot{true, Frame(), "[Vesk] ERROR: can't GetLocalObjectUid, error code:35\n"},
         RefusedSlot{true, Frame().withObject(1, NO_OBJECT), "[Vesk] ERROR: can't GetLocalObjectUid, error code:34\n"},
         RefusedSlot{true, Frame().withInt(1, 7).opaque(), "[Vesk] ERROR: can't GetLocalObjectUid, error code:32\n"},
-        RefusedSlot{false, Frame(), "[Vesk] ERROR: can't SetLocalObjectUid, error code:35\n"},
         RefusedSlot{false, Frame().withObject(1, NO_OBJECT), "[Vesk] ERROR: can't SetLocalObjectUid, error code:34\n"},
         RefusedSlot{false, Frame().withInt(1, 7).opaque(), "[Vesk] ERROR: can't SetLocalObjectUid, error code:32\n"}));
 

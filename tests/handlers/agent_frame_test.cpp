@@ -1,6 +1,4 @@
 // The agent lock, the fatal reports, the method event switch and the thread handlers.
-#include <thread>
-
 #include "agent/event_switch.h"
 #include "agent/fatal_report.h"
 #include "handler_scene.h"
@@ -47,28 +45,6 @@ TEST_F(AgentFrameTest, EveryHandlerHoldsTheLockForItsWholeBody) {
     EXPECT_FALSE(fk.rawMonitorHeld());
 }
 
-// Deliveries from several OS threads at once: the fake checks that every tool call inside a
-// handler is made with the lock held by the calling thread.
-TEST_F(AgentFrameTest, HandlersOnSeveralThreadsKeepTheirOwnContexts) {
-    std::vector<ObjectId> threads;
-    for (int i = 0; i < 4; ++i) threads.push_back(fk.newThread("T" + std::to_string(i)));
-    std::vector<int> wrong(threads.size(), 0);
-    std::vector<std::thread> workers;
-    for (std::size_t i = 0; i < threads.size(); ++i) {
-        workers.emplace_back([&, i] {
-            for (jint round = 1; round <= 200; ++round) {
-                jint uid = static_cast<jint>(i) * 1000 + round;
-                fk.methodEntry(threads[i], beforeAdvice, Frame().withInt(1, uid));
-                fk.methodEntry(threads[i], afterAdvice, Frame().withInt(1, 0));
-                if (fk.localInt(threads[i], 1) != uid) ++wrong[i];
-            }
-        });
-    }
-    for (std::thread& worker : workers) worker.join();
-    EXPECT_THAT(wrong, ::testing::Each(0));
-    EXPECT_FALSE(fk.rawMonitorHeld());
-}
-
 struct Report {
     std::function<void()> report;
     const char* line;
@@ -90,38 +66,6 @@ TEST_P(FatalReportDeathTest, PrintsOneLineAndExitsWith255) {
 INSTANTIATE_TEST_SUITE_P(ToFileAndPipe, FatalReportDeathTest,
                          ::testing::Combine(::testing::Values(0, 1, 2),
                                             ::testing::Values(FatalSink::File, FatalSink::Pipe)));
-
-struct LockFailure {
-    const char* function;
-    jint error;
-    const char* line;
-};
-
-class LockFailureDeathTest : public HandlerTest, public ::testing::WithParamInterface<LockFailure> {};
-
-TEST_P(LockFailureDeathTest, EndsTheProcessFromAnyHandler) {
-    const LockFailure& failure = GetParam();
-    ObjectId a = fk.newThread("A");
-    const std::function<void()> deliveries[] = {
-        [&] { fk.threadStart(a); },
-        [&] { fk.threadEnd(a); },
-        [&] { fk.methodEntry(a, run); },
-        [&] { fk.methodExit(a, run); },
-    };
-    for (const auto& deliver : deliveries) {
-        expectFatal([&] {
-            fk.failCall(failure.function, failure.error);
-            deliver();
-        }, failure.line);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    EnterAndExit, LockFailureDeathTest,
-    ::testing::Values(LockFailure{"RawMonitorEnter", JVMTI_ERROR_INVALID_MONITOR,
-                                  "[Vesk] ERROR: can't RawMonitorEnter, error code:50\n"},
-                      LockFailure{"RawMonitorExit", JVMTI_ERROR_NOT_MONITOR_OWNER,
-                                  "[Vesk] ERROR: can't RawMonitorExit, error code:51\n"}));
 
 struct SwitchCase {
     bool on;
