@@ -4,6 +4,7 @@
 
 #include <jvmti.h>
 
+#include "agent/agent_capabilities.h"
 #include "agent/agent_state.h"
 #include "agent/event_switch.h"
 #include "handlers/method_entry.h"
@@ -27,12 +28,7 @@ extern "C" JNIEXPORT jint JNICALL Agent_OnLoad(JavaVM* vm, char* /*options*/, vo
     agentState.jvmti = jvmti;
     if (got != JNI_OK || jvmti == nullptr) return refuseLoad("ERROR: Unable to access JVMTI!");
 
-    std::memset(&agentState.capabilities, 0, sizeof agentState.capabilities);
-    agentState.capabilities.can_get_owned_monitor_info = 1;
-    agentState.capabilities.can_get_monitor_info = 1;
-    agentState.capabilities.can_access_local_variables = 1;
-    agentState.capabilities.can_generate_method_entry_events = 1;
-    agentState.capabilities.can_generate_method_exit_events = 1;
+    agentState.capabilities = agentCapabilities();
     if (jvmti->AddCapabilities(&agentState.capabilities) != JVMTI_ERROR_NONE) {
         return refuseLoad("ERROR: Can't get JVMTI capabilities");
     }

@@ -7,6 +7,8 @@
 
 #include <jvmti.h>
 
+#include "agent/agent_capabilities.h"
+
 namespace {
 
 jvmtiEnv* floorJvmti = nullptr;
@@ -37,13 +39,7 @@ extern "C" JNIEXPORT jint JNICALL Agent_OnLoad(JavaVM* vm, char* /*options*/, vo
         return refuseLoad("floor agent: no JVMTI environment");
     }
 
-    jvmtiCapabilities capabilities;
-    std::memset(&capabilities, 0, sizeof capabilities);
-    capabilities.can_get_owned_monitor_info = 1;
-    capabilities.can_get_monitor_info = 1;
-    capabilities.can_access_local_variables = 1;
-    capabilities.can_generate_method_entry_events = 1;
-    capabilities.can_generate_method_exit_events = 1;
+    jvmtiCapabilities capabilities = agentCapabilities();
     if (floorJvmti->AddCapabilities(&capabilities) != JVMTI_ERROR_NONE) {
         return refuseLoad("floor agent: capabilities refused");
     }
