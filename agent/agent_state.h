@@ -18,7 +18,7 @@ struct AgentState {
     RecentStarts recentStarts;
     PendingStarts pendingStarts;
     jclass threadClass;               // global reference to java.lang.Thread, found at first need
-    jclass virtualThreadClass;        // the same for the virtual threads' base class; null before JDK 21
+    jclass virtualThreadClass;        // the same for the virtual threads' base class; null on a JDK without them
 };
 
 extern AgentState agentState;

@@ -14,7 +14,8 @@ jclass threadClass(JNIEnv* jni) {
         if (local == nullptr) abortOnToolError("FindClass", JVMTI_ERROR_INTERNAL);
         agentState.threadClass = static_cast<jclass>(newGlobalRef(jni, local));
         jni->DeleteLocalRef(local);
-        // Absent before JDK 21: the lookup then throws, which must not reach the application.
+        // Absent on a JDK without virtual threads (17): the lookup then throws, which
+        // must not reach the application.
         jclass virtualLocal = jni->FindClass("java/lang/BaseVirtualThread");
         if (virtualLocal == nullptr) {
             jni->ExceptionClear();
