@@ -46,9 +46,12 @@ void clearUidSlots(UidTable& table, std::int32_t uid) {
     }
 }
 
+// Only records that carry a uid ever hold a thread, so every search below passes
+// over free ones: in a process with few contexts most of the table is free.
 void removeThread(UidTable& table, ThreadHash hash) {
     if (hash == 0) return;
     for (UidRecord& record : table.records) {
+        if (record.uid == 0) continue;
         for (ThreadHash& slot : record.slots) {
             if (slot == hash) slot = 0;
         }
@@ -67,6 +70,7 @@ void propagateUid(UidTable& table, ThreadHash parent, ThreadHash child) {
     removeThread(table, child);
     if (parent == 0 || child == 0) return;
     for (UidRecord& record : table.records) {
+        if (record.uid == 0) continue;
         bool parentHere = false;
         ThreadHash* firstEmpty = nullptr;
         for (ThreadHash& slot : record.slots) {
@@ -83,6 +87,7 @@ void propagateUid(UidTable& table, ThreadHash parent, ThreadHash child) {
 std::int32_t lookupUid(const UidTable& table, ThreadHash hash) {
     if (hash == 0) return 0;
     for (const UidRecord& record : table.records) {
+        if (record.uid == 0) continue;
         for (ThreadHash slot : record.slots) {
             if (slot == hash) return record.uid;
         }

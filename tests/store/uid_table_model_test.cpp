@@ -71,25 +71,11 @@ void propagateEvictingFromFullGroup(UidTable& table, ThreadHash parent, ThreadHa
     }
 }
 
-// Registration as the table once did it: under uid 0 the thread sits in the
-// first free record, and a record claimed for a new uid keeps whoever sat there.
-void registerTheOldWay(UidTable& table, ThreadHash hash, std::int32_t uid) {
-    removeThread(table, hash);
-    clearUidSlots(table, uid);
-    for (UidRecord& record : table.records) {
-        if (record.uid == uid) {
-            record.slots[0] = hash;
-            return;
-        }
-    }
-    for (UidRecord& record : table.records) {
-        if (record.uid == 0) {
-            record.uid = uid;
-            record.slots[0] = hash;
-            return;
-        }
-    }
-    registerThread(table, hash, uid);   // no free record: as the table does now
+// Registration under uid 0 taken as "nothing to do": the thread keeps the
+// context it had, where 0 must leave it with none.
+void registerZeroKeepingTheOldContext(UidTable& table, ThreadHash hash, std::int32_t uid) {
+    if (uid == 0) return;
+    registerThread(table, hash, uid);
 }
 
 std::int32_t lookupIgnoringLastRecord(const UidTable& table, ThreadHash hash) {
@@ -165,13 +151,14 @@ TableUnderTest withLookup(std::int32_t (*lookup)(const UidTable&, ThreadHash)) {
 }
 
 // The shortest cases: a full group is its registrant, 57 more members and one
-// thread too many; the old registration shows in register(T, 0),
-// propagateUid(T, C), register(U, new uid), after which C carries the new uid;
+// thread too many; a registration under 0 that keeps the old context shows in
+// register(T, uid), register(T, 0);
 // the last record takes thirty registrations under distinct uids; one
 // registration leaves empty slots for hash 0 to find.
 const FaultyTable kFaultyTables[] = {
     {"FullGroupEvicts", "a full group evicting a member", withPropagate(propagateEvictingFromFullGroup), 59},
-    {"OldRegistration", "the old registration", withRegister(registerTheOldWay), 3},
+    {"ZeroKeepsOldContext", "a registration under 0 keeping the old context",
+     withRegister(registerZeroKeepingTheOldContext), 2},
     {"LookupMissesLastRecord", "lookups missing the thirtieth record", withLookup(lookupIgnoringLastRecord), 30},
     {"HashZeroMatchesEmptySlot", "hash 0 matching an empty slot", withLookup(lookupMatchingEmptySlots), 1},
 };
