@@ -15,7 +15,11 @@ void JNICALL onMethodExit(jvmtiEnv*, JNIEnv* jni, jthread thread, jmethodID meth
 
     bool keepName = false;
     if (isNamed(name, "start")) {
-        if (isThreadClassMethod(jni, method)) switchAfterStart(hash);
+        // Most start exits have no hand-over waiting (Matcher.start, or an entry
+        // that came while events were off): the cheap look comes first.
+        if (hasPendingStart(agentState.pendingStarts, hash) && isThreadClassMethod(jni, method)) {
+            switchAfterStart(hash);
+        }
     } else if (isNotifyName(name)) {
         if (lookupUid(agentState.uidTable, hash) != 0) {
             keepName = handOverToWokenThreads(jni, thread, hash, name);

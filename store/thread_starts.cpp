@@ -25,6 +25,14 @@ void pushPendingStart(PendingStarts& pending, ThreadHash caller, ThreadHash star
     *room = PendingStart{caller, started, ++pending.pushes};
 }
 
+bool hasPendingStart(const PendingStarts& pending, ThreadHash caller) {
+    if (caller == 0) return false;
+    for (const PendingStart& entry : pending.entries) {
+        if (entry.caller == caller) return true;
+    }
+    return false;
+}
+
 bool popPendingStart(PendingStarts& pending, ThreadHash caller, ThreadHash* started) {
     if (caller == 0) return false;
     PendingStart* newest = nullptr;

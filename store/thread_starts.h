@@ -30,6 +30,7 @@ bool wasStartedRecently(const RecentStarts& recent, ThreadHash hash);
 
 // Remembers that caller, inside a start call, handed over to started.
 void pushPendingStart(PendingStarts& pending, ThreadHash caller, ThreadHash started);
+bool hasPendingStart(const PendingStarts& pending, ThreadHash caller);
 // Forgets the caller's newest hand-over, giving back whom it started; false
 // when the caller has none (nested calls return innermost first).
 bool popPendingStart(PendingStarts& pending, ThreadHash caller, ThreadHash* started);

@@ -71,6 +71,11 @@ TEST(PendingStarts, CallerWithoutHandOversGetsNothing) {
     pushPendingStart(pending, 8, 81);
     EXPECT_FALSE(popPendingStart(pending, 7, &started));
     EXPECT_EQ(started, 42);
+    EXPECT_FALSE(hasPendingStart(pending, 7));
+    EXPECT_FALSE(hasPendingStart(pending, 0));
+    EXPECT_TRUE(hasPendingStart(pending, 8));
+    ASSERT_TRUE(popPendingStart(pending, 8, &started));
+    EXPECT_FALSE(hasPendingStart(pending, 8));
 }
 
 TEST(PendingStarts, MoreThan64EvictTheOldest) {
